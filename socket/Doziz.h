@@ -174,6 +174,8 @@ protected:
     void TimerOn();
     void TimerOff();
     void TimerTriggered(TComponent* Sender);
+    // Starts the countdown again from now, also when it is running.
+    void RestartTimer();
 
     // The shared work area: chunks to send, peeked and received data.
     char Buffer[kBufferSize + 1] = {};

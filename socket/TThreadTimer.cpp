@@ -98,6 +98,15 @@ void TVazadezuv::TimerOff()
     Timer->SetEnabled(false);
 }
 
+void TVazadezuv::RestartTimer()
+{
+    StatusMessage(8, "Timer On");
+    TimedOut = false;
+    Timer->SetEnabled(false);
+    Timer->SetInterval(static_cast<std::uint32_t>(TimeOut < 0 ? 0 : TimeOut));
+    Timer->SetEnabled(true);
+}
+
 void TVazadezuv::TimerTriggered(TComponent*)
 {
     StatusMessage(8, "Timer Triggered");
