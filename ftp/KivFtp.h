@@ -141,12 +141,30 @@ protected:
     // Handled. Returns true when the failure was handled.
     bool ReportFailure(TCmdType code, const std::string& reply, bool unsupportedTest);
     void RaiseSuccess(TCmdType code);
+    // ReadLn gives an empty line only when the server has closed the
+    // connection. For an empty `reply` this closes our end as well (the
+    // component is then disconnected with a fresh socket) and raises
+    // ESockError(kConnectionClosedText); any other reply passes.
+    void RequireReply(const std::string& reply);
 
     TVazadezuv* m_dataSocket = nullptr;
     std::unique_ptr<TFTPDirectoryList> m_directoryList;
     bool m_listInProgress = false;
     platform::TCriticalSection m_lock;
+
+private:
+    // Steps of Connect after the TCP connection is up.
+    void Login();
+    std::string ReadGreeting();
+    void LoginTransaction(const std::string& command);
+    void ProxyDialogue();
+    [[noreturn]] void FailLogin(const std::string& reply);
+    void SetTransferTypeImage();
 };
+
+// Message of the ESockError raised when the server closes the control
+// connection instead of answering.
+inline constexpr const char* kConnectionClosedText = "Connection closed by the server";
 
 // Whether `line` continues a reply: it begins with a blank or has "-" as its
 // fourth character. An empty line never does.
