@@ -159,6 +159,17 @@ void Loop::HandleSocketReadiness(int fd, std::uint32_t events)
         ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
         if (err == 0 && (events & EPOLLERR))
             err = ECONNREFUSED;
+        if (err == ECONNRESET || err == EPIPE) {
+            // Established, then reset before this was seen: the connect
+            // succeeded and the connection closes with the reset.
+            s.state = SocketState::Connected;
+            PostSocketEvent(fd, s, FD_CONNECT, 0);
+            s.peerClosed = true;
+            s.closeError = winsock::ErrnoToWinsock(ECONNRESET);
+            MaybePostClose(fd, s);
+            UpdateRegistration(fd, s);
+            break;
+        }
         s.state = err == 0 ? SocketState::Connected : SocketState::Failed;
         PostSocketEvent(fd, s, FD_CONNECT, err == 0 ? 0 : winsock::ErrnoToWinsock(err));
         UpdateRegistration(fd, s);
