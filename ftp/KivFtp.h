@@ -160,6 +160,46 @@ private:
     void ProxyDialogue();
     [[noreturn]] void FailLogin(const std::string& reply);
     void SetTransferTypeImage();
+
+    // The data-connection frame shared by listings and transfers
+    // (TKivFTPDataFrame.cpp).
+    enum class UploadKind { Store, Restore, Append, Unique };
+    void RefuseSecondTransfer() const;
+    void CreateDataSocket();
+    void FreeDataSocket() noexcept;
+    bool SetUpDataConnection(bool passive, TCmdType code);
+    bool SetUpPassive(TCmdType code);
+    void ListenForData();
+    bool AnnouncePort(TCmdType code, bool reportText, bool raiseAtOnce);
+    bool FailsTest(std::int16_t low, std::int16_t high, TCmdType code, const std::string& reply, bool unsupportedTest);
+    void AcceptDataConnection(bool passive);
+    bool DataPhaseAllowed() const;
+    void CloseDataConnection(bool lingerOff);
+    void ReadFinalReply(const std::string& lastLine);
+    void EndDataOperation(bool sendAbort, bool leaveLock);
+    void FireNotify(const TNotifyEvent& event);
+    void ArmDataTimer();
+    void DisarmDataTimer();
+    TNotifyEvent ProgressKeepingTimer(TNotifyEvent handler);
+    bool WaitForControlData(std::int64_t boundMs);
+    bool HandledByOnFailure(TCmdType code);
+
+    // Listings (TKivFTPList.cpp).
+    bool RunListStages();
+    void PrepareListParser();
+    std::string ReceiveListing(std::string lastLine, bool nameList);
+    std::string TakeListingLine(const std::string& raw, bool parse);
+    bool RunNlistStages();
+
+    // Downloads (TKivFTPDownload.cpp).
+    void RunDownload(const std::string& RemoteFile, const std::string& LocalFile, bool restore);
+    bool RunDownloadStages(const std::string& RemoteFile, const std::string& LocalFile, bool restore);
+
+    // Uploads (TKivFTPUpload.cpp).
+    void RunUpload(UploadKind kind, const std::string& LocalFile, const std::string& RemoteFile,
+                   std::int64_t StartPos);
+    bool RunUploadStages(UploadKind kind, const std::string& LocalFile, const std::string& RemoteFile,
+                         std::int64_t StartPos);
 };
 
 // Message of the ESockError raised when the server closes the control
@@ -179,5 +219,10 @@ TCmdType CommandCode(const std::string& command);
 
 // The Vendor value for a SYST reply text.
 std::int32_t VendorFromSystReply(const std::string& reply);
+
+// The data port named by a PASV reply: low + high * 256 from the fifth and
+// sixth comma-separated fields. Raises EConvertError when they hold no
+// numbers or name no TCP port (1 to 65535).
+std::int32_t ParsePassivePort(const std::string& reply);
 
 } // namespace kivftp
