@@ -284,7 +284,13 @@ int Send(SOCKET s, const char* data, int length, int flags)
             loop::NoteProgress();
         return static_cast<int>(n);
     }
-    const int err = errno;
+    int err = errno;
+    if (err == EPIPE) {
+        // A socket that never had a connection (or whose connect failed) is
+        // "not connected", as a send on it reports on the desktop services.
+        if (detail::Socket* sock = Find(s); sock && (sock->state == SocketState::Fresh || sock->state == SocketState::Failed))
+            err = ENOTCONN;
+    }
     if (err == EAGAIN) {
         if (detail::Socket* sock = Find(s); sock && sock->state == SocketState::Connected) {
             sock->wantWrite = true;
