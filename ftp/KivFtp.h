@@ -155,11 +155,16 @@ protected:
 private:
     // Steps of Connect after the TCP connection is up.
     void Login();
-    std::string ReadGreeting();
+    void ReadGreeting();
     void LoginTransaction(const std::string& command);
+    void CheckLoginReply(const std::string& reply, bool refused);
     void ProxyDialogue();
     [[noreturn]] void FailLogin(const std::string& reply);
     void SetTransferTypeImage();
+
+    // Set by ReadContinuationLines when the server closed the connection in
+    // the middle of a multi-line reply.
+    bool m_replyCutShort = false;
 
     // The data-connection frame shared by listings and transfers
     // (TKivFTPDataFrame.cpp).

@@ -98,11 +98,14 @@ bool IsContinuationLine(const std::string& line)
 
 void TKivFTP::ReadContinuationLines(std::string Line)
 {
+    m_replyCutShort = false;
     while (IsContinuationLine(Line)) {
         Line = ReadLn();
         // An empty line means the server closed the connection: nothing to
         // report, and the loop ends.
-        if (!Line.empty())
+        if (Line.empty())
+            m_replyCutShort = true;
+        else
             StatusMessage(1, Line);
     }
 }

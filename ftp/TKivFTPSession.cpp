@@ -12,12 +12,6 @@ bool StartsWithDigit(const std::string& line)
     return !line.empty() && line[0] >= '0' && line[0] <= '9';
 }
 
-// The login's own failure test: greater than 400 and less than 600.
-bool IsRefusedLoginReply(std::int16_t replyNumber)
-{
-    return replyNumber > 400 && replyNumber < 600;
-}
-
 } // namespace
 
 void TKivFTP::Connect()
@@ -49,9 +43,7 @@ void TKivFTP::Connect()
 
 void TKivFTP::Login()
 {
-    const std::string greeting = ReadGreeting();
-    if (!StartsWithDigit(greeting) || ReplyNumber > 400)
-        FailLogin(greeting);
+    ReadGreeting();
 
     if (FWAuthenticate) {
         // The firewall's user name is not reported.
@@ -86,7 +78,7 @@ void TKivFTP::Login()
 
 // "220-Welcome\r\n" " to the server\r\n" "220 Ready\r\n": the number and the
 // text come from the first line, the rest is reported only.
-std::string TKivFTP::ReadGreeting()
+void TKivFTP::ReadGreeting()
 {
     ReplyNumber = 0;
     LastReply = ReadLn();
@@ -94,17 +86,29 @@ std::string TKivFTP::ReadGreeting()
         StatusMessage(1, LastReply);
         ReplyNumber = doziz::ParseReplyNumber(LastReply);
     }
-    ReadContinuationLines(LastReply);
-    return LastReply;
+    CheckLoginReply(LastReply, ReplyNumber > 400);
 }
 
-// A USER or PASS of the login. An empty line (the server closed) and a line
-// that is no reply at all fail the login as a refusal does: going on would
-// report a login that never happened as a success.
+// A USER or PASS of the login.
 void TKivFTP::LoginTransaction(const std::string& command)
 {
-    const std::string reply = Transaction(command);
-    if (!StartsWithDigit(reply) || IsRefusedLoginReply(ReplyNumber))
+    const std::string reply = TVazadezuv::Transaction(command);
+    CheckLoginReply(reply, ReplyNumber > 400 && ReplyNumber < 600);
+}
+
+// An empty line (the server closed) and a line that is no reply at all fail
+// the login as a refusal does: going on would report a login that never
+// happened as a success. A line without a reply code is judged before any
+// continuation line is read, since "SSH-2.0-..." would otherwise count as
+// the start of a multi-line reply and wait for a line that never comes.
+void TKivFTP::CheckLoginReply(const std::string& reply, bool refused)
+{
+    if (!StartsWithDigit(reply))
+        FailLogin(reply);
+    ReadContinuationLines(reply);
+    if (m_replyCutShort)
+        FailLogin({});
+    if (refused)
         FailLogin(reply);
 }
 
@@ -126,8 +130,8 @@ void TKivFTP::ProxyDialogue()
         reply = Transaction("SITE " + Host);
         break;
     }
-    if (reply.empty())
-        FailLogin(reply);
+    if (reply.empty() || m_replyCutShort)
+        FailLogin({});
 }
 
 void TKivFTP::FailLogin(const std::string& reply)
