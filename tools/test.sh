@@ -108,5 +108,13 @@ fi
 run_tree normal "$normal_dir" -DTAVIRO_SANITIZE=OFF
 run_tree sanitizers "$asan_dir" -DTAVIRO_SANITIZE=ON
 
+# The installed package, used from another program against fresh servers.
+say "[install] checking cmake --install and examples/ftpget"
+if "$repo/tools/ftp-servers.sh" run bash "$repo/tools/test-install.sh" "$normal_dir"; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1))
+fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
