@@ -179,6 +179,7 @@ private:
     bool FailsTest(std::int16_t low, std::int16_t high, TCmdType code, const std::string& reply, bool unsupportedTest);
     void AcceptDataConnection(bool passive);
     bool DataPhaseAllowed() const;
+    void RaiseIfDataConnectionReset();
     void CloseDataConnection(bool lingerOff);
     void ReadFinalReply(const std::string& lastLine);
     void EndDataOperation(bool sendAbort, bool leaveLock);

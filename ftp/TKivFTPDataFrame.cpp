@@ -137,6 +137,16 @@ bool TKivFTP::DataPhaseAllowed() const
     return !Canceled && !TimedOut;
 }
 
+// A reset of the data connection arrives as its close notification with an
+// error; the socket layer then ends the transfer as if the data had come to
+// its end. The data is incomplete, so it ends the operation as the socket
+// error it is, instead of passing for a completed transfer.
+void TKivFTP::RaiseIfDataConnectionReset()
+{
+    if (m_dataSocket && !m_dataSocket->LastEventOk)
+        throw doziz::ESockError("Data connection reset: the transfer is incomplete");
+}
+
 // The data socket starts with an abortive close (linger on, 0 seconds);
 // a sender switches that off first so that queued data still goes out.
 void TKivFTP::CloseDataConnection(bool lingerOff)

@@ -121,6 +121,7 @@ bool TKivFTP::RunDownloadStages(const std::string& RemoteFile, const std::string
         } else {
             m_dataSocket->CaptureFile(LocalFile);
         }
+        RaiseIfDataConnectionReset();
     }
 
     FireNotify(OnTransactionStop);

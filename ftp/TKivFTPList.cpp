@@ -133,8 +133,10 @@ bool TKivFTP::RunListStages()
         return false;
     AcceptDataConnection(Passive);
     FireNotify(OnTransactionStart);
-    if (DataPhaseAllowed())
+    if (DataPhaseAllowed()) {
         last = ReceiveListing(last, false);
+        RaiseIfDataConnectionReset();
+    }
     FireNotify(OnTransactionStop);
     CloseDataConnection(false);
     ReadFinalReply(last);
@@ -179,8 +181,10 @@ bool TKivFTP::RunNlistStages()
     BytesTotal = ParseByteCount(last);
     AcceptDataConnection(false);
     FireNotify(OnTransactionStart);
-    if (DataPhaseAllowed())
+    if (DataPhaseAllowed()) {
         last = ReceiveListing(last, true);
+        RaiseIfDataConnectionReset();
+    }
     FireNotify(OnTransactionStop);
     CloseDataConnection(false);
     BytesTotal = m_dataSocket->BytesRecvd;

@@ -143,6 +143,7 @@ bool TKivFTP::RunUploadStages(UploadKind kind, const std::string& LocalFile, con
                 throw;
             }
             DisarmDataTimer();
+            RaiseIfDataConnectionReset();
         }
     } else if (DataPhaseAllowed()) {
         ArmDataTimer();
@@ -153,6 +154,7 @@ bool TKivFTP::RunUploadStages(UploadKind kind, const std::string& LocalFile, con
             throw;
         }
         DisarmDataTimer();
+        RaiseIfDataConnectionReset();
     }
 
     FireNotify(OnTransactionStop);
