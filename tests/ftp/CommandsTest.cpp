@@ -287,3 +287,30 @@ TEST(Commands, ServerClosingInsteadOfAnsweringIsAnError)
     }
     ASSERT_TRUE(peer.Finish());
 }
+
+// A server that timed the session out: its last words wait unread, the
+// connection is gone. The next command must not pass for a success.
+TEST(Commands, CommandAfterTheServerHungUpIsAnError)
+{
+    ScriptedPeer peer;
+    ScriptLogin(peer).Send("421 Timeout.\r\n").Close();
+    peer.Start();
+    {
+        TKivFTP ftp(nullptr);
+        Watchdog watchdog(ftp.WindowHandle);
+        PointAt(ftp, peer);
+        ftp.Connect();
+        ASSERT_TRUE(peer.Finish());
+        EventLog log;
+        log.Attach(ftp);
+        const std::string outcome = Outcome([&] { ftp.MakeDirectory("new"); });
+        EXPECT_TRUE(outcome == std::string("ESockError: ") + kivftp::kConnectionClosedText
+                    || outcome == "ESockError: 10054:Connection reset by peer")
+            << outcome;
+        EXPECT_FALSE(log.Has("OnSuccess(1)"));
+        // Whatever the socket layer saw first, the component ends up down
+        // and can be disconnected without a fuss.
+        EXPECT_EQ(Outcome([&] { ftp.Disconnect(); }), "ok");
+        EXPECT_FALSE(ftp.Connected);
+    }
+}
