@@ -10,7 +10,7 @@ packages=(
   libjpeg62-turbo-dev
   fonts-wqy-zenhei
   python3-pyftpdlib vsftpd
-  xvfb x11-apps imagemagick
+  xvfb x11-apps imagemagick xdotool
 )
 
 missing=()
