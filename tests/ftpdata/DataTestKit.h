@@ -305,3 +305,20 @@ protected:
 };
 
 } // namespace ftpdatatest
+
+namespace ftpdatatest {
+
+// Byte-for-byte comparison that reports sizes and the first difference
+// instead of printing megabytes of binary data.
+inline testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected)
+{
+    if (actual == expected)
+        return testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        ++at;
+    return testing::AssertionFailure() << actual.size() << " bytes instead of " << expected.size()
+                                       << ", first difference at offset " << at;
+}
+
+} // namespace ftpdatatest
