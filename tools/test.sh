@@ -26,8 +26,17 @@ export QT_QPA_PLATFORM=offscreen
 passed=0
 failed=0
 servers_dir=
+ctest_pid=
 
 say() { echo "test.sh: $*"; }
+
+stop_ctest() {
+    if [ -n "$ctest_pid" ]; then
+        kill -TERM "$ctest_pid" 2>/dev/null || true
+        wait "$ctest_pid" 2>/dev/null || true
+        ctest_pid=
+    fi
+}
 
 stop_servers() {
     if [ -n "$servers_dir" ]; then
@@ -36,7 +45,7 @@ stop_servers() {
         servers_dir=
     fi
 }
-trap stop_servers EXIT
+trap 'stop_ctest; stop_servers' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
@@ -79,8 +88,12 @@ run_tree() {
     start_servers
     say "[$name] running the tests"
     local log="$dir/test-run.log" status=0
-    (cd "$dir" && ctest --output-on-failure --no-tests=error) 2>&1 | tee "$log"
-    status=${PIPESTATUS[0]}
+    rm -f "$log"
+    # In the background, so that INT and TERM are handled at once.
+    (cd "$dir" && exec ctest --output-on-failure --no-tests=error --output-log "$log") &
+    ctest_pid=$!
+    wait "$ctest_pid" || status=$?
+    ctest_pid=
     stop_servers
 
     local summary tree_failed=0 tree_total=0

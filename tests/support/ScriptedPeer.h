@@ -14,6 +14,11 @@
 // without a bound, and the destructor stops the thread within 5 s whatever
 // the script is doing.
 //
+// Connections stay open after the script ends, until the peer is destroyed.
+// Received() holds the bytes read from the control connection(s), in order:
+// those the steps read, and at the end of the script whatever had already
+// arrived. AcceptControl closes the previous control connection gracefully.
+//
 //     testsupport::ScriptedPeer peer;
 //     peer.Send("220 ready\r\n")
 //         .ExpectAndReply("USER bob\r\n", "331 password\r\n")
