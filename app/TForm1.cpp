@@ -274,8 +274,9 @@ void TForm1::Button2Click(QObject*)
 void TForm1::BitBtn3Click(QObject*)
 {
     // Posted: the loop ends once control is back in it, after any operation
-    // that this click interrupted has returned.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    // that this click interrupted has returned. Not quit(), which would first
+    // try to close the window and so run the close query (an Abort).
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 void TForm1::FormCloseQuery(QObject*, bool&)

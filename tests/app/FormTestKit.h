@@ -15,11 +15,82 @@
 #include <QApplication>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include <stdlib.h>
+
 namespace apptest {
+
+// Byte-for-byte equality, told by sizes and the first differing offset
+// rather than by printing megabytes.
+inline testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected)
+{
+    if (actual == expected)
+        return testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at])
+        ++at;
+    return testing::AssertionFailure() << actual.size() << " bytes where " << expected.size()
+                                       << " were expected; first difference at offset " << at;
+}
+
+// A local directory of its own for a test's files, removed afterwards.
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "taviro-app-XXXXXX").string();
+        if (::mkdtemp(pattern.data()))
+            m_path = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        if (!m_path.empty())
+            std::filesystem::remove_all(m_path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+inline void WriteLocalFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The file's bytes; "<missing>" when it cannot be read.
+inline std::string ReadLocalFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "<missing>";
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// `size` bytes that differ from block to block, so a lost or repeated block
+// shows in a byte-for-byte comparison.
+inline std::string Pattern(std::size_t size, unsigned seed = 1)
+{
+    std::string bytes(size, '\0');
+    std::uint32_t x = seed * 2654435761u + 1u;
+    for (char& c : bytes) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
 
 // What the user saw: "status: <text>" or "box: <text>" (an error box is
 // "error: <text>").
@@ -40,10 +111,24 @@ protected:
         });
         Form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+
+        // A wait for a reply on the control connection has no time-out of its
+        // own; this ends one that a broken test would leave hanging (Qt's
+        // timers run inside every wait of the component).
+        m_watchdog.setInterval(60000);
+        QObject::connect(&m_watchdog, &QTimer::timeout, [this] {
+            ADD_FAILURE() << "watchdog: an operation ran for a minute; cancelling it";
+            if (Form) {
+                Ftp().Cancel();
+                Ftp().Abort();
+            }
+        });
+        m_watchdog.start();
     }
 
     void TearDown() override
     {
+        m_watchdog.stop();
         Form.reset();
         app::SetMessageBoxHook(m_previousHook);
     }
@@ -104,6 +189,7 @@ protected:
 
 private:
     app::MessageBoxHook m_previousHook;
+    QTimer m_watchdog;
 };
 
 } // namespace apptest
