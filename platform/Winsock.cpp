@@ -268,6 +268,13 @@ SOCKET Accept(SOCKET s, sockaddr_in* address)
     fresh.state = SocketState::Connected;
     loop.sockets[fd] = fresh;
     loop::NoteProgress();
+    // Another connection already waiting is announced at once.
+    detail::Socket& listener = loop.sockets[s];
+    pollfd more { s, POLLIN, 0 };
+    if ((listener.mask & FD_ACCEPT) && ::poll(&more, 1, 0) == 1) {
+        listener.acceptArmed = false;
+        loop.PostSocketEvent(s, listener, FD_ACCEPT, 0);
+    }
     if (address)
         *address = peer;
     return fd;

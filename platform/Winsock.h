@@ -9,7 +9,10 @@
 // - WSAAsyncSelect makes a socket non-blocking and turns its readiness into
 //   messages for a target, event in the low word and error in the high word
 //   of lParam, wParam the socket: one FD_READ until the socket is read (or
-//   peeked) again, FD_ACCEPT until accept is called again, FD_CONNECT once
+//   peeked) again, and then with the next arrival of data (data already
+//   waiting is not announced twice: a wait that peeks and pumps would never
+//   sleep), FD_ACCEPT until accept is called again and at once when another
+//   connection is already waiting then, FD_CONNECT once
 //   with the outcome of a connect, FD_CLOSE once per connection and only when
 //   no received data is left unread (or at once, with its error, on a reset);
 //   a fresh socket that is neither connecting, connected nor listening
