@@ -113,11 +113,14 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
 
         // A wait for a reply on the control connection has no time-out of its
-        // own; this ends one that a broken test would leave hanging (Qt's
-        // timers run inside every wait of the component).
-        m_watchdog.setInterval(60000);
+        // own; this ends one that a broken test or a stalled server would
+        // leave hanging (Qt's timers run inside every wait of the component).
+        // After it fired, the test's further clicks do nothing.
+        m_watchdog.setInterval(30000);
+        m_watchdog.setSingleShot(true);
         QObject::connect(&m_watchdog, &QTimer::timeout, [this] {
-            ADD_FAILURE() << "watchdog: an operation ran for a minute; cancelling it";
+            ADD_FAILURE() << "watchdog: the test ran for 30 s; cancelling what runs";
+            m_stalled = true;
             if (Form) {
                 Ftp().Cancel();
                 Ftp().Abort();
@@ -152,6 +155,8 @@ protected:
     // Brings the button's page to the front, as the user would, and clicks it.
     void Click(QAbstractButton* button)
     {
+        if (m_stalled)
+            return;
         ShowPageOf(button);
         QTest::mouseClick(button, Qt::LeftButton);
     }
@@ -190,6 +195,7 @@ protected:
 private:
     app::MessageBoxHook m_previousHook;
     QTimer m_watchdog;
+    bool m_stalled = false;
 };
 
 } // namespace apptest

@@ -105,6 +105,31 @@ TEST_F(StandardOutput, WithoutStandardOutputTheIoError105IsReported)
     EXPECT_EQ(Events, Seen { "box: 连接失败！" });
 }
 
+TEST_F(StandardOutput, RefusedLoginWritesTheServersReply)
+{
+    for (const testsupport::RealServer& server : testsupport::RealServers()) {
+        SCOPED_TRACE(server.Name);
+        const std::string path = dir / (server.Name + ".txt");
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ClearSeen();
+        {
+            StdOutReplaced redirected(fd);
+            Type(Ui().HostTxt, "127.0.0.1");
+            Type(Ui().PortTxt, std::to_string(server.Port));
+            Type(Ui().UserTxt, server.User);
+            Type(Ui().PassTxt, "wrong-" + server.Password);
+            Click(Ui().BitBtn1);
+        }
+        ::close(fd);
+        // The reply line keeps its own CR LF; the writer adds another.
+        EXPECT_THAT(ReadLocalFile(path), testing::MatchesRegex("530 .*\r\n\r\n"));
+        EXPECT_THAT(Events, testing::Contains("box: 连接失败！"));
+        EXPECT_THAT(Boxes, testing::Not(testing::Contains(testing::Field(&app::MessageBoxRequest::Icon, app::MessageIcon::Error))));
+        EXPECT_FALSE(Ftp().Connected);
+    }
+}
+
 TEST(StandardOutputStream, EveryKindOfUnusableOutputRaisesIoError105)
 {
     int brokenPipe[2];
