@@ -7,7 +7,6 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
-#include <regex>
 
 namespace apptest {
 namespace {
@@ -96,10 +95,7 @@ TEST_F(RealServer, DownloadAndResumedDownload)
         EXPECT_TRUE(SameBytes(ReadLocalFile(local), remote));
         EXPECT_EQ(Status(), "操作成功！");
         EXPECT_TRUE(InOrder(Events, { "status: 开始传输数据...", "status: 正在传输数据...", "status: 操作成功！" }));
-        const bool progressShown = std::any_of(Events.begin(), Events.end(), [](const std::string& e) {
-            return std::regex_match(e, std::regex("status: [0-9]+ of [0-9]+"));
-        });
-        EXPECT_TRUE(progressShown);
+        EXPECT_THAT(Events, Contains(testing::MatchesRegex("status: [0-9]+ of [0-9]+")));
         EXPECT_THAT(Boxes, IsEmpty());
 
         // Resumed from the local file's size.
@@ -176,6 +172,40 @@ TEST_F(RealServer, UploadByAppendingAndResumedUploadWithATypedPosition)
         Click(Ui().BitBtn16);
         EXPECT_EQ(Status(), "成功跳转到指定目录");
 
+        Click(Ui().BitBtn2);
+    }
+}
+
+TEST_F(RealServer, HiddenButtonsStoreAndStoreUnderAServerChosenName)
+{
+    TempDir dir;
+    for (const testsupport::RealServer& server : testsupport::RealServers()) {
+        SCOPED_TRACE(server.Name);
+        ASSERT_TRUE(ConnectTo(server));
+        // Unique content, so the copy the server names is found by it.
+        const std::string data = Pattern(70000, 11) + testsupport::UniqueName("content");
+        const std::string local = dir / (server.Name + "-stored.bin");
+        WriteLocalFile(local, data);
+        const std::string stored = testsupport::UniqueName("stored");
+        testsupport::WriteRootFile(server, stored, "replaced, not appended to");
+        Type(Ui().Edit3, local);
+        Type(Ui().Edit4, stored);
+
+        // No visible control runs these two; their hidden buttons do.
+        Ui().Button10->click();
+        EXPECT_TRUE(SameBytes(testsupport::ReadRootFile(server, stored), data));
+        EXPECT_EQ(Status(), "操作成功！");
+
+        Ui().Button12->click();
+        EXPECT_EQ(Status(), "操作成功！");
+        int copies = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(server.Root))
+            if (entry.is_regular_file() && entry.path().filename() != stored
+                && entry.file_size() == data.size()
+                && testsupport::ReadRootFile(server, entry.path().filename().string()) == data)
+                ++copies;
+        EXPECT_EQ(copies, 1) << "one new file, under a name the server chose";
+        EXPECT_THAT(Boxes, IsEmpty());
         Click(Ui().BitBtn2);
     }
 }
