@@ -186,6 +186,20 @@ private:
     void FireNotify(const TNotifyEvent& event);
     void ArmDataTimer();
     void DisarmDataTimer();
+    // Runs `wait` with the data socket's timer armed, and disarms it however
+    // `wait` ends.
+    template <typename Wait>
+    void WithDataTimer(Wait&& wait)
+    {
+        ArmDataTimer();
+        try {
+            wait();
+        } catch (...) {
+            DisarmDataTimer();
+            throw;
+        }
+        DisarmDataTimer();
+    }
     TNotifyEvent ProgressKeepingTimer(TNotifyEvent handler);
     bool WaitForControlData(std::int64_t boundMs);
     bool HandledByOnFailure(TCmdType code);

@@ -119,15 +119,8 @@ void TKivFTP::AcceptDataConnection(bool passive)
     if (passive)
         return;
     const std::uint16_t listening = m_dataSocket->SocketHandle;
-    ArmDataTimer();
     std::uint16_t accepted = doziz::kNoSocket;
-    try {
-        accepted = m_dataSocket->Accept();
-    } catch (...) {
-        DisarmDataTimer();
-        throw;
-    }
-    DisarmDataTimer();
+    WithDataTimer([&] { accepted = m_dataSocket->Accept(); });
     m_dataSocket->SocketHandle = accepted;
     ws::CloseSocket(listening);
 }

@@ -110,14 +110,7 @@ bool TKivFTP::RunDownloadStages(const std::string& RemoteFile, const std::string
 
     if (DataPhaseAllowed()) {
         if (restore) {
-            ArmDataTimer();
-            try {
-                m_dataSocket->AppendFile(LocalFile);
-            } catch (...) {
-                DisarmDataTimer();
-                throw;
-            }
-            DisarmDataTimer();
+            WithDataTimer([&] { m_dataSocket->AppendFile(LocalFile); });
         } else {
             m_dataSocket->CaptureFile(LocalFile);
         }

@@ -135,25 +135,11 @@ bool TKivFTP::RunUploadStages(UploadKind kind, const std::string& LocalFile, con
         platform::TFileStream file(LocalFile, platform::FileMode::OpenRead);
         file.SetPosition(StartPos);
         if (DataPhaseAllowed()) {
-            ArmDataTimer();
-            try {
-                m_dataSocket->SendStream(file);
-            } catch (...) {
-                DisarmDataTimer();
-                throw;
-            }
-            DisarmDataTimer();
+            WithDataTimer([&] { m_dataSocket->SendStream(file); });
             RaiseIfDataConnectionReset();
         }
     } else if (DataPhaseAllowed()) {
-        ArmDataTimer();
-        try {
-            m_dataSocket->SendFile(LocalFile);
-        } catch (...) {
-            DisarmDataTimer();
-            throw;
-        }
-        DisarmDataTimer();
+        WithDataTimer([&] { m_dataSocket->SendFile(LocalFile); });
         RaiseIfDataConnectionReset();
     }
 

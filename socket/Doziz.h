@@ -176,6 +176,7 @@ protected:
     void TimerTriggered(TComponent* Sender);
     // Starts the countdown again from now, also when it is running.
     void RestartTimer();
+    bool SendBlock(int n);
 
     // The shared work area: chunks to send, peeked and received data.
     char Buffer[kBufferSize + 1] = {};

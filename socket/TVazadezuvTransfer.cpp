@@ -18,6 +18,28 @@ void Fire(const TNotifyEvent& event, TComponent* sender)
 
 } // namespace
 
+// Sends the first n bytes of Buffer, counting them and raising OnPacketSent
+// after every send call that moved data, pumping messages between calls.
+// Ends early on Canceled; returns false when a send call took nothing.
+bool TVazadezuv::SendBlock(int n)
+{
+    int remaining = n;
+    do {
+        const int sent = ws::Send(SocketHandle, Buffer + (n - remaining), remaining, 0);
+        if (sent == 0)
+            return false;
+        if (sent > 0) {
+            remaining -= sent;
+            BytesSent += sent;
+            Fire(OnPacketSent, this);
+        } else {
+            CheckSocketError(10035);
+        }
+        platform::Application.ProcessMessages();
+    } while (remaining != 0 && !Canceled);
+    return true;
+}
+
 void TVazadezuv::SendFile(const std::string& FileName)
 {
     StatusMessage(8, "SendFile");
@@ -29,20 +51,7 @@ void TVazadezuv::SendFile(const std::string& FileName)
         if (n == 0)
             break; // the file shrank under us: what is left is sent
         position += n;
-        int remaining = n;
-        do {
-            const int sent = ws::Send(SocketHandle, Buffer + (n - remaining), remaining, 0);
-            if (sent == 0)
-                break;
-            if (sent > 0) {
-                remaining -= sent;
-                BytesSent += sent;
-                Fire(OnPacketSent, this);
-            } else {
-                CheckSocketError(10035);
-            }
-            platform::Application.ProcessMessages();
-        } while (remaining != 0 && !Canceled);
+        SendBlock(n);
     }
     if (Canceled) {
         Canceled = false;
@@ -64,20 +73,8 @@ void TVazadezuv::SendStream(platform::TStream& Stream)
             if (n == 0)
                 break;
             position += n;
-            int remaining = n;
-            do {
-                const int sent = ws::Send(SocketHandle, Buffer + (n - remaining), remaining, 0);
-                if (sent == 0)
-                    return;
-                if (sent > 0) {
-                    remaining -= sent;
-                    BytesSent += sent;
-                    Fire(OnPacketSent, this);
-                } else {
-                    CheckSocketError(10035);
-                }
-                platform::Application.ProcessMessages();
-            } while (remaining != 0 && !Canceled);
+            if (!SendBlock(n))
+                return; // a send that took nothing ends the stream at once
         }
     }
     if (Canceled) {

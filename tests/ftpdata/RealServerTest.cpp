@@ -144,8 +144,9 @@ TEST_P(RealServerModes, ListingsNameTheFiles)
                           std::to_string(ReadRootFile(server, "readme.txt").size()));
                 EXPECT_EQ(ftp.DirectoryList()->Attributes[static_cast<int>(i)].substr(0, 1), "-");
             }
-            if (names[i] == "sub")
+            if (names[i] == "sub") {
                 EXPECT_EQ(ftp.DirectoryList()->Attributes[static_cast<int>(i)].substr(0, 1), "d");
+            }
         }
         for (const auto& line : lines)
             EXPECT_EQ(line.find('\n'), std::string::npos) << line;

@@ -9,20 +9,12 @@
 #include <vector>
 
 using namespace doziz;
+using sockettest::Connection;
+using sockettest::ExceptionText;
 using sockettest::LoopbackServer;
 using sockettest::PumpUntil;
 
 namespace {
-
-std::string ExceptionText(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
 
 // A listener whose backlog is full: further connects get no answer, so a
 // connect waits until its time-out or a cancel.

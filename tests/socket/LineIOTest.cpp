@@ -9,36 +9,10 @@
 #include <string>
 
 using namespace doziz;
+using sockettest::Connection;
+using sockettest::ExceptionText;
 using sockettest::LoopbackServer;
 using sockettest::PumpUntil;
-
-namespace {
-
-std::string ExceptionText(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
-// A connected component talking to `session` on the server side.
-struct Connection {
-    explicit Connection(std::function<void(int)> session)
-        : server(std::move(session))
-        , sock(nullptr)
-    {
-        sock.Host = "127.0.0.1";
-        sock.Port = server.Port();
-        sock.Connect();
-    }
-    LoopbackServer server;
-    TVazadezuv sock;
-};
-
-} // namespace
 
 TEST(LineIO, WritelnSendsTheTextWithCrLf)
 {

@@ -1,11 +1,13 @@
 #pragma once
 
-// A raw loopback TCP server for socket-level tests: it accepts connections on
+// Fixtures of the socket-level tests: a connected component, the text of an
+// exception, a bounded pump loop, and a raw loopback TCP server that accepts on
 // 127.0.0.1 (free port) and runs the test's own code with each accepted
 // descriptor on a thread of its own, so the test controls every byte, pause,
 // close and reset.
 
 #include "platform/EventLoop.h"
+#include "socket/Doziz.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -139,5 +141,30 @@ inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000)
         platform::loop::ProcessMessages();
     return done();
 }
+
+// The text of the exception `f` raises, or "(no exception)".
+inline std::string ExceptionText(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no exception)";
+}
+
+// A component connected to `session` on the server side.
+struct Connection {
+    explicit Connection(std::function<void(int)> session)
+        : server(std::move(session))
+        , sock(nullptr)
+    {
+        sock.Host = "127.0.0.1";
+        sock.Port = server.Port();
+        sock.Connect();
+    }
+    LoopbackServer server;
+    doziz::TVazadezuv sock;
+};
 
 } // namespace sockettest

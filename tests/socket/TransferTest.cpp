@@ -12,6 +12,8 @@
 #include <string>
 
 using namespace doziz;
+using sockettest::Connection;
+using sockettest::ExceptionText;
 using sockettest::LoopbackServer;
 using sockettest::PumpUntil;
 
@@ -42,29 +44,6 @@ std::string Pattern(std::size_t n)
         s[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
     return s;
 }
-
-std::string ExceptionText(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
-
-struct Connection {
-    explicit Connection(std::function<void(int)> session)
-        : server(std::move(session))
-        , sock(nullptr)
-    {
-        sock.Host = "127.0.0.1";
-        sock.Port = server.Port();
-        sock.Connect();
-    }
-    LoopbackServer server;
-    TVazadezuv sock;
-};
 
 } // namespace
 
