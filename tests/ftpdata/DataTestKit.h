@@ -7,6 +7,7 @@
 #include "ftp/KivFtp.h"
 #include "platform/Messages.h"
 #include "platform/Windows.h"
+#include "support/FtpTestKit.h"
 #include "support/ScriptedPeer.h"
 
 #include <gtest/gtest.h>
@@ -27,29 +28,20 @@ using kivftp::TCmdType;
 using kivftp::TKivFTP;
 using testsupport::ScriptedPeer;
 
-inline int Code(TCmdType code)
-{
-    return static_cast<int>(code);
-}
+using testsupport::Code;
+using testsupport::Outcome;
+using testsupport::ScriptLogin;
 
 // Every event and status text of a component in the order raised: status
 // texts as "S:<text>", listing lines as "L:<line>", other events by name with
 // their code ("OnFailure(9)"). Progress events are counted, not listed.
-struct EventLog {
-    std::vector<std::string> entries;
+struct EventLog : testsupport::EventRecord {
     int packetsRecvd = 0;
     int packetsSent = 0;
 
     void Attach(TKivFTP& ftp)
     {
-        ftp.OnStatus = [this](platform::TComponent*, const std::string& s) { entries.push_back("S:" + s); };
-        ftp.OnSuccess = [this](TCmdType c) { entries.push_back("OnSuccess(" + std::to_string(Code(c)) + ")"); };
-        ftp.OnUnSupportedFunction = [this](TCmdType c) {
-            entries.push_back("OnUnSupportedFunction(" + std::to_string(Code(c)) + ")");
-        };
-        ftp.OnFailure = [this](bool&, TCmdType c) {
-            entries.push_back("OnFailure(" + std::to_string(Code(c)) + ")");
-        };
+        AttachOutcomes(ftp);
         ftp.OnTransactionStart = [this](platform::TComponent*) { entries.push_back("OnTransactionStart"); };
         ftp.OnTransactionStop = [this](platform::TComponent*) { entries.push_back("OnTransactionStop"); };
         ftp.OnListItem = [this](const std::string& line) { entries.push_back("L:" + line); };
@@ -62,77 +54,13 @@ struct EventLog {
         entries.clear();
         packetsRecvd = packetsSent = 0;
     }
-
-    // Entries that are not status texts.
-    std::vector<std::string> Events() const
-    {
-        std::vector<std::string> out;
-        for (const auto& e : entries)
-            if (e.rfind("S:", 0) != 0)
-                out.push_back(e);
-        return out;
-    }
-
-    std::vector<std::string> Statuses() const
-    {
-        std::vector<std::string> out;
-        for (const auto& e : entries)
-            if (e.rfind("S:", 0) == 0)
-                out.push_back(e.substr(2));
-        return out;
-    }
-
-    bool Has(const std::string& entry) const
-    {
-        for (const auto& e : entries)
-            if (e == entry)
-                return true;
-        return false;
-    }
 };
 
-// What a call ended with: "ok", or the most derived known exception type and
-// its message, e.g. "FTPException: 550 No such file\r\n".
-inline std::string Outcome(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const FTPException& e) {
-        return "FTPException: " + e.Message;
-    } catch (const doziz::EAbortError& e) {
-        return "EAbortError: " + e.Message;
-    } catch (const doziz::ESockError& e) {
-        return "ESockError: " + e.Message;
-    } catch (const platform::EConvertError& e) {
-        return "EConvertError: " + e.Message;
-    } catch (const platform::EStreamError& e) {
-        return "EStreamError: " + e.Message;
-    } catch (const platform::Exception& e) {
-        return "Exception: " + e.Message;
-    } catch (const std::exception& e) {
-        return std::string("std::exception: ") + e.what();
-    }
-    return "ok";
-}
-
-// The steps of a plain login as the component makes it.
-inline ScriptedPeer& ScriptLogin(ScriptedPeer& peer)
-{
-    return peer.Send("220 Service ready\r\n")
-        .ExpectAndReply("USER bob\r\n", "331 Password required\r\n")
-        .ExpectAndReply("PASS s3cret\r\n", "230 Logged in\r\n")
-        .ExpectAndReply("TYPE I\r\n", "200 Type set to I\r\n");
-}
-
-inline const std::string kLoginBytes = "USER bob\r\nPASS s3cret\r\nTYPE I\r\n";
+inline const std::string kLoginBytes = testsupport::LoginBytes();
 
 inline void ConnectTo(TKivFTP& ftp, const ScriptedPeer& peer, std::int32_t timeOut = 5000)
 {
-    ftp.Host = "127.0.0.1";
-    ftp.Port = peer.Port();
-    ftp.TimeOut = timeOut;
-    ftp.UserID = "bob";
-    ftp.Password = "s3cret";
+    testsupport::PointAt(ftp, peer, "bob", "s3cret", timeOut);
     ftp.Connect();
 }
 
